@@ -159,3 +159,17 @@ void InstallMachine(const std::string& json, const fs::path& baseDir,
 }
 
 }  // namespace support
+
+#include "support/sim_fixture.h"
+
+namespace support {
+
+std::string FindTool(const std::string& name) {
+  for (const char* folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
+    const std::string path = folder + name;
+    if (::access(path.c_str(), X_OK) == 0) return path;
+  }
+  return name;
+}
+
+}  // namespace support

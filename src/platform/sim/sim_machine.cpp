@@ -154,6 +154,8 @@ Disk ParseDisk(const json& j, const std::string& where, const fs::path& base) {
     for (const char* other : {"size", "style", "partitions"})
       if (j.contains(other)) Refuse(where + "." + other, "cannot stand beside image");
     disk.image = HostPath(j["image"], where + ".image", base, false);
+    std::string error;
+    if (!ReadDiskImage(*disk.image, disk, error)) Refuse(where + ".image", error);
   } else {
     if (!j.contains("size")) Refuse(where + ".size", "is missing (required unless image)");
     disk.size = static_cast<std::int64_t>(Unsigned(j["size"], where + ".size", INT64_MAX));
@@ -230,8 +232,13 @@ Machine Parse(const json& top, const fs::path& base) {
       if (d.disk) {
         auto disk = m.disks.find(*d.disk);
         if (disk == m.disks.end()) Refuse(where + ".disk", "names a disk that the machine does not have");
-        if (!disk->second.image && *d.partition > disk->second.partitions.size())
+        if (*d.partition > disk->second.partitions.size())
           Refuse(where + ".partition", "names a partition that the disk does not have");
+        const Partition& p = disk->second.partitions[*d.partition - 1];
+        if (disk->second.image && !d.fsFlags && !d.volume) {
+          d.fsFlags = DetectFileSystemFlags(*disk->second.image, p.offset, p.length);
+          d.fsFlagsFound = d.fsFlags.has_value();
+        }
       }
       m.drives[letter] = std::move(d);
     }
@@ -346,9 +353,10 @@ void Install(Machine machine, std::vector<std::u16string> arguments) {
 
 void Uninstall() { Slot().reset(); }
 
-DWORD ForcedFailure(const std::map<std::string, DWORD>& fail, const char* operation) {
+std::optional<DWORD> ForcedFailure(const std::map<std::string, DWORD>& fail, const char* operation) {
   auto it = fail.find(operation);
-  return it == fail.end() ? 0 : it->second;
+  if (it == fail.end()) return std::nullopt;
+  return it->second;
 }
 
 }  // namespace sim

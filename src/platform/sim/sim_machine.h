@@ -34,6 +34,7 @@ struct Drive {
   DWORD sectorSize = 512;
   std::optional<DWORD> disk;
   std::optional<DWORD> partition;  // 1-based, table order
+  bool fsFlagsFound = false;       // fsFlags come from the file system in a disk image
   std::string guid;                // upper-case hex, without braces
   std::map<std::string, DWORD> fail;
 };
@@ -49,6 +50,7 @@ struct Partition {
 struct Disk {
   std::int64_t size = 0;
   bool gpt = true;
+  bool raw = false;  // an image with no partition table that could be read
   std::vector<Partition> partitions;
   std::optional<fs::path> image;
   std::map<std::string, DWORD> fail;
@@ -96,6 +98,15 @@ class Runtime {
   HANDLE AddHandle(std::unique_ptr<OpenObject> object);
   OpenObject* GetHandle(HANDLE h) const;
   bool CloseHandleObject(HANDLE h);
+  template <class T>
+  T* GetHandleAs(HANDLE h) const {
+    return dynamic_cast<T*>(GetHandle(h));
+  }
+
+  // The operations called so far, one line each ("CreateFileW \\.\C:"), so that a
+  // test can see what the tool touched and in which order.
+  std::vector<std::string> calls;
+  void Record(const std::string& call) { calls.push_back(call); }
   std::size_t OpenHandleCount() const { return m_handles.size(); }
 
   // A test may fail the Nth file operation from now on (1 is the next one), to
@@ -145,8 +156,24 @@ T Fail(DWORD error, T result) {
   return result;
 }
 
-// A forced failure of the drive or disk: the code, or 0.
-DWORD ForcedFailure(const std::map<std::string, DWORD>& fail, const char* operation);
+// A forced failure of the drive or disk: the code, if one is set.
+std::optional<DWORD> ForcedFailure(const std::map<std::string, DWORD>& fail, const char* operation);
+
+// What a disk image holds: its size and partition table, read with libblkid.
+// False, with the reason, when the file cannot be read.
+bool ReadDiskImage(const fs::path& image, Disk& disk, std::string& error);
+// The file-system flags of the volume at `offset` in an image: NTFS with
+// FILE_PERSISTENT_ACLS, FAT without; nothing for a file system not recognised.
+std::optional<DWORD> DetectFileSystemFlags(const fs::path& image, std::int64_t offset, std::int64_t length);
+
+// The volume of a drive as the simulator sees it: its extents (or the error of the
+// extents request) and where its bytes are.
+struct VolumeBytes {
+  std::optional<fs::path> file;  // none: 512 zero bytes
+  std::int64_t offset = 0;       // in the file
+  std::int64_t length = -1;      // -1: to the end of the file
+};
+VolumeBytes VolumeBytesOf(const Drive& drive);
 
 // Where a path of the machine (D:\PRELOAD\ZEZ.DAT) lives on the host. For an
 // existing file `hostPath` is it; for a missing last component (create allowed)
