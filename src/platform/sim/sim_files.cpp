@@ -3,7 +3,9 @@
 #include "platform/sim/sim_machine.h"
 #include "platform/windows_api.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -104,4 +106,41 @@ FILE* OpenFileExclusiveForWrite(const WCHAR* path) {
   FILE* file = std::fopen(resolved.hostPath.c_str(), "wb");
   if (file == nullptr) return sim::Fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_ACCESS_DENIED, file);
   return file;
+}
+
+namespace sim {
+namespace {
+struct FileFindObject : OpenObject {};
+}  // namespace
+}  // namespace sim
+
+HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
+  sim::Runtime& rt = sim::Current();
+  const std::u16string path = lpFileName == nullptr ? std::u16string() : std::u16string(lpFileName);
+  rt.Record("FindFirstFileW " + sim::ToUtf8(path));
+  if (path.find_first_of(u"*?") != std::u16string::npos) return sim::Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+  sim::ResolvedPath resolved;
+  if (const DWORD error = sim::ResolveMachinePath(path, false, resolved); error != 0)
+    return sim::Fail(error, INVALID_HANDLE_VALUE);
+  std::error_code ec;
+  std::memset(lpFindFileData, 0, sizeof *lpFindFileData);
+  const bool folder = sim::fs::is_directory(resolved.hostPath, ec);
+  lpFindFileData->dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  if (!folder) {
+    const auto size = static_cast<std::uint64_t>(sim::fs::file_size(resolved.hostPath, ec));
+    lpFindFileData->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    lpFindFileData->nFileSizeLow = static_cast<DWORD>(size);
+  }
+  const std::u16string name = sim::FromUtf8(resolved.hostPath.filename().string());
+  const std::size_t n = std::min<std::size_t>(name.size(), MAX_PATH - 1);
+  std::memcpy(lpFindFileData->cFileName, name.data(), n * sizeof(WCHAR));
+  return rt.AddHandle(std::make_unique<sim::FileFindObject>());
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+  sim::Runtime& rt = sim::Current();
+  rt.Record("FindClose");
+  if (rt.GetHandleAs<sim::FileFindObject>(hFindFile) == nullptr) return sim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  rt.CloseHandleObject(hFindFile);
+  return TRUE;
 }
