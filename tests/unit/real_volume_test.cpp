@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <fstream>
 
 namespace {
@@ -88,5 +90,70 @@ TEST_F(RealVolumes, PartitionTableGivesTheDiskAndItsExtents) {
   EXPECT_EQ(disk->partitions[1].gptType.Data1, 0xDE94BBA4u);
   Logged([] { EXPECT_EQ(GetDriveNumberFromDriveLetter(u'E'), 0u); });
 }
+
+}  // namespace
+
+namespace {
+
+// Disk images partitioned by sfdisk: what Pellwick records is what sfdisk
+// reports of the same image.
+struct RealDiskCase {
+  const char* name;
+  std::string table;
+  int recoveryPartition;  // 1-based
+  friend void PrintTo(const RealDiskCase& c, std::ostream* os) { *os << c.name; }
+};
+
+const RealDiskCase kRealDisks[] = {
+    {"Gpt",
+     "label: gpt\n"
+     "start=2048, size=20480, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B\n"
+     "start=22528, size=81920, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n"
+     "start=104448, size=20480, type=DE94BBA4-06D1-4D40-A16A-BFD50179D6AC\n",
+     3},
+    {"GptRecoveryWithLargeTail",
+     "label: gpt\n"
+     "start=2048, size=40960, type=DE94BBA4-06D1-4D40-A16A-BFD50179D6AC\n"
+     "start=43008, size=20480, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\n",
+     1},
+    {"Mbr",
+     "label: dos\n"
+     "start=2048, size=61440, type=7\n"
+     "start=63488, size=40960, type=27\n",
+     2},
+};
+
+class RealDisks : public support::SimMachineTest, public ::testing::WithParamInterface<RealDiskCase> {};
+
+TEST_P(RealDisks, RecordWhatSfdiskReports) {
+  const RealDiskCase& c = GetParam();
+  const auto disk = m_dir / "disk.img";
+  RunTool({"truncate", "-s", "64M", disk.string()});
+  support::WriteBytes(m_dir / "table.sfdisk", c.table);
+  RunTool({"sh", "-c", FindTool("sfdisk") + " -q " + disk.string() + " < " + (m_dir / "table.sfdisk").string()});
+  const auto dump = RunProcess({FindTool("sfdisk"), "-J", disk.string()});
+  ASSERT_EQ(dump.exitCode, 0) << dump.err;
+  const auto json = nlohmann::json::parse(dump.out)["partitiontable"];
+  const auto& part = json["partitions"][c.recoveryPartition - 1];
+  const long long sector = json.value("sectorsize", 512);
+  const long long start = part["start"].get<long long>() * sector;
+  const long long length = part["size"].get<long long>() * sector;
+  const long long size = static_cast<long long>(std::filesystem::file_size(disk));
+  const long long recorded = size - (start + length) >= 1048576 ? size - start : length;
+
+  support::WriteBytes(m_dir / "e/PRELOAD/ZEZ.DAT", "[General]\r\n");
+  Install(R"("E": {"files": "e", "disk": 0, "partition": )" + std::to_string(c.recoveryPartition) +
+              R"(, "guid": "11111111-2222-3333-4444-555555555555"})",
+          R"("0": {"image": "disk.img"})");
+  Logged([] { Pellwick(u"E:\\PRELOAD\\ZEZ.DAT", 0); });
+  EXPECT_EQ(support::ReadBytes(m_dir / "e/PRELOAD/ZEZ.DAT"),
+            "[General]\r\nRecovery_Partition_Start=" + std::to_string(start) +
+                "\r\nRecovery_Partition_Size=" + std::to_string(recorded) +
+                "\r\nVolumeName=\\\\?\\Volume{11111111-2222-3333-4444-555555555555}\\\r\nDisk_Size=" +
+                std::to_string(size) + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, RealDisks, ::testing::ValuesIn(kRealDisks),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

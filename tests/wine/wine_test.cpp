@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/sim/sim_profile.h"
+
+#include <map>
 #include <regex>
 
 namespace {
@@ -158,6 +161,109 @@ TEST(Wine, InitialisationAddsItsErrorModeFlagsToThoseSet) {
   // SEM_NOGPFAULTERRORBOX kept, SEM_FAILCRITICALERRORS and SEM_NOOPENFILEERRORBOX added.
   // (the C runtime writes its standard output in text mode: the line ends with CR LF)
   EXPECT_EQ(r.out, std::to_string(0x0002 | 0x0001 | 0x8000) + "\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The sections, keys and values of a profile file, as names without regard to
+// case; the first of two same names counts, as a reader finds it first. Lines
+// outside any section, and lines without "=", hold no value.
+using Content = std::map<std::string, std::map<std::string, std::string>>;
+
+Content ParseProfile(const std::string& bytes) {
+  std::u16string text;
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  } else {
+    for (const char c : bytes) text.push_back(static_cast<unsigned char>(c));  // Latin-1 is enough here
+  }
+  auto trim = [](std::string s) {
+    const auto b = s.find_first_not_of(" \t\r");
+    const auto e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+  };
+  auto upper = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+  };
+  Content content;
+  std::string section;
+  bool inSection = false;
+  std::string all = support::Utf8(text);
+  std::size_t start = 0;
+  while (start <= all.size()) {
+    std::size_t end = all.find('\n', start);
+    if (end == std::string::npos) end = all.size();
+    const std::string line = trim(all.substr(start, end - start));
+    start = end + 1;
+    if (!line.empty() && line[0] == '[') {
+      section = upper(trim(line.substr(1, line.find(']') - 1)));
+      inSection = true;
+      content[section];
+      continue;
+    }
+    const auto eq = line.find('=');
+    if (!inSection || eq == std::string::npos) continue;
+    content[section].emplace(upper(trim(line.substr(0, eq))), trim(line.substr(eq + 1)));
+  }
+  return content;
+}
+
+struct DiffCase {
+  const char* name;
+  std::string before;
+  std::string section, key, value;
+};
+
+const DiffCase kDiffCases[] = {
+    {"OtherSectionsAround", "[Boot]\r\nA=1\r\n\r\n[General]\r\nDisk_Size=5\r\n\r\n[Other]\r\nB=2\r\n", "General",
+     "Disk_Size", "123"},
+    {"SectionInAnotherCase", "[general]\r\nx=1\r\n", "General", "Disk_Size", "7"},
+    {"KeyInAnotherCaseWithSpaces", "[General]\r\n  disk_size =  5  \r\nB=1\r\n", "General", "Disk_Size", "77"},
+    {"CommentsAndBlankLines", "; factory\r\n\r\n[General]\r\n; keep\r\nA=1\r\n\r\n[Next]\r\nC=3\r\n", "General",
+     "VolumeName", "\\\\?\\Volume{1}\\"},
+    {"LfOnly", "[General]\nA=1\nB=2\n", "General", "A", "9"},
+    {"NoLineEndAtTheEnd", "[General]\r\nA=1", "General", "K", "V"},
+    {"EmptyFile", "", "General", "Disk_Size", "0"},
+    {"MissingSection", "[Other]\r\nB=2\r\n", "General", "K", "V"},
+    {"Utf16Le", "\xFF\xFE" + support::Utf16Le(u"[General]\r\nA=1\r\n[Z]\r\nQ=1\r\n"), "General", "A", "2"},
+    {"Utf16LeNewKey", "\xFF\xFE" + support::Utf16Le(u"[General]\r\nA=1\r\n"), "General", "Recovery_Partition_Start",
+     "63350767616"},
+};
+
+TEST(WineProfileWriter, SameContentAsOursOnTheSameFiles) {
+  TempDir dir;
+  std::vector<std::string> argv{(kWin64Dir / "profile-probe.exe").string()};
+  for (std::size_t i = 0; i < std::size(kDiffCases); ++i) {
+    const fs::path file = dir / (std::to_string(i) + ".dat");
+    support::WriteBytes(file, kDiffCases[i].before);
+    std::string winePath = "Z:" + file.string();
+    for (char& c : winePath)
+      if (c == '/') c = '\\';
+    argv.insert(argv.end(), {winePath, kDiffCases[i].section, kDiffCases[i].key, kDiffCases[i].value});
+  }
+  const auto r = RunWine(argv);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  for (std::size_t i = 0; i < std::size(kDiffCases); ++i) {
+    const DiffCase& c = kDiffCases[i];
+    const std::string wine = support::ReadBytes(dir / (std::to_string(i) + ".dat"));
+    const std::string ours = sim::ApplyProfileWrite(c.before, support::U16(c.section), support::U16(c.key),
+                                                    support::U16(c.value));
+    auto upper = [](std::string s) {
+      for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+      return s;
+    };
+    EXPECT_EQ(ParseProfile(wine)[upper(c.section)][upper(c.key)], c.value) << c.name;
+    EXPECT_EQ(ParseProfile(ours), ParseProfile(wine)) << c.name << "\nours: " << ::testing::PrintToString(ours)
+                                                      << "\nwine: " << ::testing::PrintToString(wine);
+  }
+  std::string allWritten;
+  for (std::size_t i = 0; i < std::size(kDiffCases); ++i) allWritten += "1\r\n";
+  EXPECT_EQ(r.out, allWritten);
 }
 
 }  // namespace
