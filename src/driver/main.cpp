@@ -14,7 +14,7 @@ int _tmain(int argc, WCHAR** argv, WCHAR** /*envp*/) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   if (!AfxWinInit(instance, nullptr, commandLine, 0)) {
     PrintToStdout(_T("Fatal Error: MFC initialization failed\n"));
-    return 1;
+    return kExitInitFailed;
   }
   return RunRecoveryLayout(argc, argv);
 }
