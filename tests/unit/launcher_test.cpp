@@ -20,16 +20,20 @@ support::ProcessResult RunSim(const std::filesystem::path& machine, std::vector<
   return RunProcess(argv);
 }
 
-TEST(Launcher, ReadyToolLeavesHeaderAndSummary) {
+// The tool's arguments follow the machine file, and its argv[0] is the module.
+TEST(Launcher, HandsTheArgumentsAndTheModuleToTheTool) {
   TempDir dir;
   std::filesystem::create_directories(dir / "c/Tools");
   support::WriteBytes(dir / "m.json", R"({"module": "C:\\Tools\\rplayout.exe", "drives": {"C": {"files": "c"}}})");
-  const auto r = RunSim(dir / "m.json");
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "");
+  const auto r = RunSim(dir / "m.json", {"E", "two words"});
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_EQ(r.out,
+            "Correct usage: C:\\Tools\\rplayout.exe [RPDrive]\n\n\tRPDrive (optional): drive letter of the RP.\n"
+            "\tIf the drive is not specified, the module will try to find it.\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(ReadBytes(dir / "c/Tools/rplayout.exe.log"),
-            LogBytes({Header(), u"Execution ends with 0 error(s) and 0 warning(s)."}));
+            LogBytes({Header(), u"   line 285: WARNING: Incorrect parameters. Correct usage: C:\\Tools\\rplayout.exe [RP letter]",
+                      u"Execution ends with 0 error(s) and 1 warning(s)."}));
 }
 
 TEST(Launcher, FailedInitialisationPrintsOnlyTheFatalMessage) {
@@ -48,7 +52,7 @@ TEST(Launcher, LogThatCannotBeCreatedIsReportedOnStandardOutput) {
   TempDir dir;
   support::WriteBytes(dir / "m.json", R"({"drives": {"C": {}}})");  // C has no files
   const auto r = RunSim(dir / "m.json");
-  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 2);  // the run goes on without its log: no recovery volume here
   EXPECT_EQ(r.out, "Unable to create log file");
 }
 

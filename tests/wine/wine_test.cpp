@@ -130,29 +130,81 @@ TEST_F(WineImageDrive, FolderBackedCAnswersWithNoExtentAndNamesNoDisk) {
              "Execution ends with 1 error(s) and 0 warning(s)."});
 }
 
-TEST(Wine, ReadyToolLeavesItsLogBesideItself) {
+std::string DosPath(const fs::path& path) {
+  std::string dos = "Z:" + path.string();
+  for (char& c : dos)
+    if (c == '/') c = '\\';
+  return dos;
+}
+
+// Wine's own drives: C: is a folder whose device cannot be read, Z: is the host's
+// root, whose device cannot be opened.
+TEST(Wine, NoArgumentOnWinesDefaultDrivesFindsNoRecoveryVolume) {
   TempDir dir;
   fs::copy_file(kExe, dir / "rplayout.exe");
   const auto r = RunWine({(dir / "rplayout.exe").string()});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.exitCode, 2) << r.err;
   EXPECT_EQ(r.out, "");
   const std::string bytes = support::ReadBytes(dir / "rplayout.exe.log");
   ASSERT_GE(bytes.size(), 4u);
   EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\r\0\n\0", 4));
-  const auto lines = support::LogLines(bytes);
-  ASSERT_EQ(lines.size(), 2u) << ::testing::PrintToString(lines);
-  EXPECT_TRUE(std::regex_match(lines[0], kHeader)) << lines[0];
-  EXPECT_EQ(lines[1], "Execution ends with 0 error(s) and 0 warning(s).");
+  ExpectLog(support::LogLines(bytes),
+            {"   Enter int __cdecl GetDriveLetter(const unsigned short *,unsigned short *)",
+             "      line 239: Test drive C:\\",
+             "      " + kEnterGetSystemID,
+             "         line 210: ERROR: Cannot read System ID from drive C:\\: <wine>",
+             "      Exit GetSystemID",
+             "      line 239: Test drive Z:\\",
+             "      " + kEnterGetSystemID,
+             "         line 215: ERROR: Cannot open handle on drive Z:\\: <wine>",
+             "      Exit GetSystemID",
+             "      line 250: bDriveFound=0",
+             "   Exit GetDriveLetter",
+             "   line 274: WARNING: Unable to get the recovery drive letter",
+             "Execution ends with 2 error(s) and 1 warning(s)."});
 }
 
-TEST(Wine, SecondRunReplacesTheLog) {
+TEST(Wine, TwoArgumentsShowTheUsageAndReplaceTheLog) {
   TempDir dir;
   fs::copy_file(kExe, dir / "rplayout.exe");
   support::WriteBytes(dir / "rplayout.exe.log", std::string(5000, 'x'));
-  const auto r = RunWine({(dir / "rplayout.exe").string()});
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(support::LogLines(support::ReadBytes(dir / "rplayout.exe.log")).size(), 2u);
+  const auto r = RunWine({(dir / "rplayout.exe").string(), "E", "F"});
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  const std::string program = DosPath(dir / "rplayout.exe");  // argv[0] as Wine hands it over
+  // (the C runtime writes its standard output in text mode: line ends are CR LF)
+  EXPECT_EQ(r.out, "Correct usage: " + program +
+                       " [RPDrive]\r\n\r\n\tRPDrive (optional): drive letter of the RP.\r\n"
+                       "\tIf the drive is not specified, the module will try to find it.\r\n");
+  ExpectLog(support::LogLines(support::ReadBytes(dir / "rplayout.exe.log")),
+            {"   line 285: WARNING: Incorrect parameters. Correct usage: " + program + " [RP letter]",
+             "Execution ends with 0 error(s) and 1 warning(s)."});
+}
+
+TEST_F(WineImageDrive, ImageBackedLetterEndsWithExitCode4) {
+  fs::copy_file(kExe, m_dir / "rplayout.exe");
+  const auto r = RunWine({(m_dir / "rplayout.exe").string(), "D"});
+  EXPECT_EQ(r.exitCode, 4) << r.err;
+  ExpectLog(support::LogLines(support::ReadBytes(m_dir / "rplayout.exe.log")),
+            {"   Enter unsigned long __cdecl GetDriveNumberFromDriveLetter(unsigned short)",
+             "      line 34: strVolume=\\\\.\\D:",
+             "      line 63: ERROR: Function to get disk number failed: <wine>",
+             "      line 70: dwRetVal=-1",
+             "   Exit GetDriveNumberFromDriveLetter",
+             "Execution ends with 1 error(s) and 0 warning(s)."});
+}
+
+TEST_F(WineImageDrive, LetterCEndsWithExitCode4) {
+  fs::copy_file(kExe, m_dir / "rplayout.exe");
+  const auto r = RunWine({(m_dir / "rplayout.exe").string(), "C"});
+  EXPECT_EQ(r.exitCode, 4) << r.err;
+  ExpectLog(support::LogLines(support::ReadBytes(m_dir / "rplayout.exe.log")),
+            {"   Enter unsigned long __cdecl GetDriveNumberFromDriveLetter(unsigned short)",
+             "      line 34: strVolume=\\\\.\\C:",
+             "      line 63: ERROR: Function to get disk number failed: <wine>",
+             "      line 70: dwRetVal=-1",
+             "   Exit GetDriveNumberFromDriveLetter",
+             "Execution ends with 1 error(s) and 0 warning(s)."});
 }
 
 TEST(Wine, InitialisationAddsItsErrorModeFlagsToThoseSet) {
