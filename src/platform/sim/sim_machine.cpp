@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cctype>
+#include <csignal>
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
@@ -233,7 +234,10 @@ Machine Parse(const json& top, const fs::path& base) {
         auto disk = m.disks.find(*d.disk);
         if (disk == m.disks.end()) Refuse(where + ".disk", "names a disk that the machine does not have");
         if (*d.partition > disk->second.partitions.size())
-          Refuse(where + ".partition", "names a partition that the disk does not have");
+          Refuse(where + ".partition", disk->second.raw
+                                           ? "names a partition, but the disk's image holds no partition table "
+                                             "that could be read"
+                                           : "names a partition that the disk does not have");
         const Partition& p = disk->second.partitions[*d.partition - 1];
         if (disk->second.image && !d.fsFlags && !d.volume) {
           d.fsFlags = DetectFileSystemFlags(*disk->second.image, p.offset, p.length);
@@ -307,7 +311,12 @@ OpenObject* Runtime::GetHandle(HANDLE h) const {
 
 bool Runtime::CloseHandleObject(HANDLE h) { return m_handles.erase(h) != 0; }
 
+void Runtime::Step() {
+  if (++m_steps == m_killAt) ::raise(SIGKILL);
+}
+
 bool Runtime::FileOperationFails() {
+  Step();
   ++m_fileOps;
   if (m_failFileOpAt > 0 && m_fileOps >= m_failFileOpAt) {
     lastError = m_failFileOpError;
@@ -339,6 +348,7 @@ Runtime& Current() {
     }
     runtime = std::make_unique<Runtime>(std::move(*machine));
     runtime->arguments = {runtime->GetMachine().module};
+    if (const char* kill = std::getenv(kKillAtEnvVar)) runtime->KillAtStep(std::atoi(kill));
     runtime->commandLine = JoinCommandLine(runtime->arguments);
   }
   return *runtime;

@@ -106,7 +106,16 @@ class Runtime {
   // The operations called so far, one line each ("CreateFileW \\.\C:"), so that a
   // test can see what the tool touched and in which order.
   std::vector<std::string> calls;
-  void Record(const std::string& call) { calls.push_back(call); }
+  void Record(const std::string& call) {
+    Step();
+    calls.push_back(call);
+  }
+
+  // Every operation and every step of a file update is a step; a run can be
+  // killed at its Nth step (SIGKILL, as a power cut or a task manager would end
+  // it), to show what a run that is cut short leaves behind.
+  void KillAtStep(int n) { m_killAt = n; }
+  void Step();
   std::size_t OpenHandleCount() const { return m_handles.size(); }
 
   // A test may fail the Nth file operation from now on (1 is the next one), to
@@ -124,6 +133,8 @@ class Runtime {
   std::map<HANDLE, std::unique_ptr<OpenObject>> m_handles;
   std::uintptr_t m_nextHandle = 0x1000;
   int m_fileOps = 0;
+  int m_steps = 0;
+  int m_killAt = 0;
   int m_failFileOpAt = 0;
   DWORD m_failFileOpError = 0;
 };
@@ -138,6 +149,8 @@ void Uninstall();
 
 // The environment variable by which rplayout-sim hands the machine file to the tool.
 constexpr const char* kMachineEnvVar = "RPLAYOUT_SIM_MACHINE";
+// The environment variable that asks the simulator to kill the tool at step N.
+constexpr const char* kKillAtEnvVar = "RPLAYOUT_SIM_KILL_AT_STEP";
 
 // Text conversions of the host side.
 std::string ToUtf8(const std::u16string& text);
