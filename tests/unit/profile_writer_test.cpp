@@ -62,6 +62,10 @@ const ProfileCase kProfiles[] = {
     {"Utf16LeOnlyByteOrderMark", kBom16, u"General", u"K", u"V", kBom16 + Utf16Le(u"[General]\r\nK=V\r\n")},
     {"Utf8ByteOrderMarkKept", "\xEF\xBB\xBF[General]\r\nA=1\r\n", u"General", u"A", u"\u00e9",
      "\xEF\xBB\xBF[General]\r\nA=\xC3\xA9\r\n"},
+    {"Utf16LeOddLengthKeepsItsStrayByteLast", kBom16 + Utf16Le(u"[General]\r\nA=1") + "\x41", u"General", u"K", u"V",
+     kBom16 + Utf16Le(u"[General]\r\nA=1\r\nK=V") + "\x41"},
+    {"Utf16LeOddLengthNewSection", kBom16 + Utf16Le(u"[X]\r\n") + "\x41", u"General", u"K", u"V",
+     kBom16 + Utf16Le(u"[X]\r\n[General]\r\nK=V\r\n") + "\x41"},
     {"BinaryBytesOutsideTheLineStay", std::string("\x01\x00\xFF\r\n[General]\r\nA=1\r\n\x00\x7F", 19), u"General",
      u"A", u"2", std::string("\x01\x00\xFF\r\n[General]\r\nA=2\r\n\x00\x7F", 19)},
 };

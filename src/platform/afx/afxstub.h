@@ -78,8 +78,7 @@ class CWinApp {
   CWinApp(const CWinApp&) = delete;
   CWinApp& operator=(const CWinApp&) = delete;
 
- private:
-  const WCHAR* m_pszAppName;
+  const WCHAR* m_pszAppName;  // as in the library: public, null for the tool
 };
 
 // Readies the class library. Nonzero when it is ready. It also sets the process

@@ -123,7 +123,9 @@ class ProfileFile {
   void Split() {
     const std::size_t unit = Unit();
     std::size_t pos = m_start;
-    const std::size_t limit = m_bytes.size();
+    // A UTF-16LE file of an odd length ends in a byte that is no part of any
+    // character; it stays the file's last byte, after every line.
+    const std::size_t limit = m_bytes.size() - (m_bytes.size() - m_start) % unit;
     while (pos < limit) {
       Line line;
       line.begin = pos;
@@ -211,11 +213,13 @@ std::string ApplyProfileWrite(const std::string& bytes, const std::u16string& se
     return bytes.substr(0, from) + bytes.substr(to);
   }
 
-  if (header == lines.size()) {  // a new section at the end of the file
+  if (header == lines.size()) {  // a new section at the end of the file's text
     if (!value) return bytes;
-    std::string out = bytes;
-    if (!lines.empty() && lines.back().contentEnd == lines.back().end) out += crlf;
-    return out + file.Encode(u"[" + section + u"]") + crlf + file.Encode(*key + u"=" + *value) + crlf;
+    const std::size_t textEnd = lines.empty() ? file.TextStart() : lines.back().end;
+    std::string added;
+    if (!lines.empty() && lines.back().contentEnd == lines.back().end) added += crlf;
+    added += file.Encode(u"[" + section + u"]") + crlf + file.Encode(*key + u"=" + *value) + crlf;
+    return bytes.substr(0, textEnd) + added + bytes.substr(textEnd);
   }
 
   const std::u16string wantedKey = Trim(*key);
