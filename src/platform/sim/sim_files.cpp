@@ -13,19 +13,6 @@ namespace sim {
 
 namespace {
 
-char16_t Fold(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - u'a' + u'A');
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
-  return c;
-}
-
-bool SameName(const std::u16string& a, const std::u16string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  return true;
-}
-
 bool ValidComponent(const std::u16string& name) {
   for (const char16_t c : name) {
     if (c < 0x20 || c == u'<' || c == u'>' || c == u':' || c == u'"' || c == u'|' || c == u'?' ||
@@ -42,7 +29,7 @@ std::optional<fs::path> FindEntry(const fs::path& folder, const std::u16string& 
   const fs::path exact = folder / ToUtf8(name);
   if (fs::exists(fs::symlink_status(exact, ec))) return exact;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (SameName(FromUtf8(it->path().filename().string()), name)) return it->path();
+    if (EqualNoCase(FromUtf8(it->path().filename().string()), name)) return it->path();
   }
   return std::nullopt;
 }

@@ -158,6 +158,10 @@ std::u16string FromUtf8(const std::string& text);
 // The Windows command line for an argument vector (quoted as the C runtime splits).
 std::u16string JoinCommandLine(const std::vector<std::u16string>& args);
 
+// Whether two names are the same without regard to case, as Windows compares file,
+// section and key names (ASCII and Latin-1 letters).
+bool EqualNoCase(const std::u16string& a, const std::u16string& b);
+
 // One byte of the ANSI code page (Windows-1252) as UTF-16.
 char16_t AnsiToWide(unsigned char byte);
 

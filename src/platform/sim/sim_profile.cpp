@@ -26,19 +26,6 @@ struct Line {
   std::u16string text;         // the content, decoded
 };
 
-char16_t Upper(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
-  return c;
-}
-
-bool EqualNoCase(const std::u16string& a, const std::u16string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
-
 bool Blank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 std::u16string Trim(const std::u16string& s) {
