@@ -88,6 +88,9 @@ const BadMachine kBadMachines[] = {
     {"WrongType", R"({"drives": {"C": {"files": "c", "type": "3"}}})", "drives.C.type"},
     {"DriveKey", R"({"drives": {"C:": {"files": "c"}}})", "drives.C:"},
     {"MissingDisk", R"({"drives": {"C": {"files": "c", "disk": 1, "partition": 1}}})", "drives.C.disk"},
+    {"MissingPartition",
+     R"({"disks": {"0": {"size": 1048576, "partitions": []}}, "drives": {"C": {"files": "c", "disk": 0, "partition": 1}}})",
+     "drives.C.partition"},
 };
 
 INSTANTIATE_TEST_SUITE_P(BadFiles, LauncherRefuses, ::testing::ValuesIn(kBadMachines),
