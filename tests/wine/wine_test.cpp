@@ -138,7 +138,7 @@ std::string DosPath(const fs::path& path) {
 }
 
 // Wine's own drives: C: is a folder whose device cannot be read, Z: is the host's
-// root, whose device cannot be opened.
+// root.
 TEST(Wine, NoArgumentOnWinesDefaultDrivesFindsNoRecoveryVolume) {
   TempDir dir;
   fs::copy_file(kExe, dir / "rplayout.exe");
@@ -149,7 +149,14 @@ TEST(Wine, NoArgumentOnWinesDefaultDrivesFindsNoRecoveryVolume) {
   ASSERT_GE(bytes.size(), 4u);
   EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(bytes.substr(bytes.size() - 4), std::string("\r\0\n\0", 4));
-  ExpectLog(support::LogLines(bytes),
+  const auto lines = support::LogLines(bytes);
+  // Z: is the host's root: whether Wine fails to open its device or to read it
+  // depends on the host's root file system, and either is an Error entry with
+  // Wine's text.
+  const std::string zOpen = "         line 215: ERROR: Cannot open handle on drive Z:\\: ";
+  const std::string zRead = "         line 210: ERROR: Cannot read System ID from drive Z:\\: ";
+  const bool zReadFails = lines.size() > 8 && lines[8].rfind(zRead, 0) == 0;
+  ExpectLog(lines,
             {"   Enter int __cdecl GetDriveLetter(const unsigned short *,unsigned short *)",
              "      line 239: Test drive C:\\",
              "      " + kEnterGetSystemID,
@@ -157,7 +164,7 @@ TEST(Wine, NoArgumentOnWinesDefaultDrivesFindsNoRecoveryVolume) {
              "      Exit GetSystemID",
              "      line 239: Test drive Z:\\",
              "      " + kEnterGetSystemID,
-             "         line 215: ERROR: Cannot open handle on drive Z:\\: <wine>",
+             (zReadFails ? zRead : zOpen) + "<wine>",
              "      Exit GetSystemID",
              "      line 250: bDriveFound=0",
              "   Exit GetDriveLetter",
