@@ -125,10 +125,13 @@ void TraceLog::AppendSystemError() {
   SetLastError(code);
 }
 
-void TraceLog::Message(int kind, int line, const CString& formatted) {
+void TraceLog::BeginEntry(int extra) {
   m_strLine.Empty();
-  for (int i = 0; i < m_nDepth; ++i) m_strLine += kIndent;
-  m_strLine += kIndent;
+  for (int i = 0; i < m_nDepth + extra; ++i) m_strLine += kIndent;
+}
+
+void TraceLog::Message(int kind, int line, const CString& formatted) {
+  BeginEntry(1);
   m_strLine += _T("line ");
   m_strLine += IntToText(line);
   switch (kind) {
@@ -153,25 +156,21 @@ void TraceLog::Message(int kind, int line, const CString& formatted) {
 }
 
 void TraceLog::LogEnter(const char* signature) {
-  m_strLine.Empty();
-  for (int i = 0; i < m_nDepth; ++i) m_strLine += kIndent;
+  BeginEntry(0);
   m_strLine += _T("Enter ");
   m_strLine += NarrowToWide(signature);
   WriteLine();
 }
 
 void TraceLog::LogExit(const CString& name) {
-  m_strLine.Empty();
-  for (int i = 0; i < m_nDepth; ++i) m_strLine += kIndent;
+  BeginEntry(0);
   m_strLine += _T("Exit ");
   m_strLine += name;
   WriteLine();
 }
 
 void TraceLog::Value(int line, const char* name, int value) {
-  m_strLine.Empty();
-  for (int i = 0; i < m_nDepth; ++i) m_strLine += kIndent;
-  m_strLine += kIndent;
+  BeginEntry(1);
   m_strLine += _T("line ");
   m_strLine += IntToText(line);
   m_strLine += _T(": ");

@@ -55,6 +55,10 @@ class TraceLog {
  private:
   friend class TraceScope;
 
+  // Begins an entry: the line emptied, then the indent once for each level of
+  // depth and `extra` times more.
+  void BeginEntry(int extra);
+
   CString m_strLine;
   int m_nDepth = 0;
   int m_nErrors = 0;

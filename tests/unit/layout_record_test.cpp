@@ -85,6 +85,13 @@ const std::string kEfiType = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
 const std::string kGptDisk = R"("0": {"size": 64424509440, "style": "gpt", "partitions": [
     {"type": ")" + kEfiType + R"(", "offset": 1048576, "length": 104857600},
     {"type": ")" + kRecoveryType + R"(", "offset": 63350767616, "length": 1072693248}]})";
+// The same disk with forced failures, e.g. R"("CreateFileW": 5)".
+std::string GptDiskFailing(const std::string& failures) {
+  std::string disk = kGptDisk;
+  disk.insert(disk.size() - 1, R"(, "fail": {)" + failures + "}");
+  return disk;
+}
+
 const std::string kRecoveryDrive =
     R"("E": {"files": "e", "disk": 0, "partition": 2, "guid": "5A5A5A5A-0000-4000-8000-00000000BEEF"})";
 
@@ -158,9 +165,7 @@ TEST_F(Recording, VolumeWithoutNameKeepsTheOldName) {
 
 TEST_F(Recording, UnreadablePartitionsWriteOnlyTheDiskSize) {
   WriteBytes(Zez(), kZezBefore);
-  std::string disk = kGptDisk;
-  disk.insert(disk.size() - 1, R"(, "fail": {"IOCTL_DISK_GET_DRIVE_LAYOUT_EX": 1117})");
-  Install(kRecoveryDrive, disk);
+  Install(kRecoveryDrive, GptDiskFailing(R"("IOCTL_DISK_GET_DRIVE_LAYOUT_EX": 1117)"));
   EXPECT_EQ(RunPellwick(), LogBytes({LogHeader(), kEnter, kExit, Summary(0, 0)}));
   EXPECT_EQ(Writes(), (std::vector<std::string>{"General Disk_Size 64424509440", "(null) (null) (null)"}));
   EXPECT_EQ(After("WritePrivateProfileStringW (null) (null) (null)"), (std::vector<std::string>{"CloseHandle"}));
@@ -191,9 +196,7 @@ TEST_F(Recording, MbrRecoveryPartitionByType0x27) {
 
 TEST_F(Recording, DiskThatCannotBeOpenedIsLoggedAndNothingWritten) {
   WriteBytes(Zez(), kZezBefore);
-  std::string disk = kGptDisk;
-  disk.insert(disk.size() - 1, R"(, "fail": {"CreateFileW": 5})");
-  Install(kRecoveryDrive, disk);
+  Install(kRecoveryDrive, GptDiskFailing(R"("CreateFileW": 5)"));
   EXPECT_EQ(RunPellwick(), LogBytes({LogHeader(), kEnter,
                                      u"      line 129: ERROR: Unable to open the disk 0: Access is denied.", u"", kExit,
                                      Summary(1, 0)}));
@@ -204,9 +207,7 @@ TEST_F(Recording, DiskThatCannotBeOpenedIsLoggedAndNothingWritten) {
 
 TEST_F(Recording, DiskWhoseLengthCannotBeReadIsNotOpen) {
   WriteBytes(Zez(), kZezBefore);
-  std::string disk = kGptDisk;
-  disk.insert(disk.size() - 1, R"(, "fail": {"IOCTL_DISK_GET_LENGTH_INFO": 21})");
-  Install(kRecoveryDrive, disk);
+  Install(kRecoveryDrive, GptDiskFailing(R"("IOCTL_DISK_GET_LENGTH_INFO": 21)"));
   EXPECT_EQ(RunPellwick(), LogBytes({LogHeader(), kEnter,
                                      u"      line 129: ERROR: Unable to open the disk 0: The device is not ready.", u"",
                                      kExit, Summary(1, 0)}));

@@ -28,14 +28,7 @@ struct VolumeFindObject : OpenObject {
 };
 
 bool StartsWithNoCase(const std::u16string& text, const std::u16string& prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char16_t a = text[i], b = prefix[i];
-    if (a >= u'a' && a <= u'z') a = static_cast<char16_t>(a - 32);
-    if (b >= u'a' && b <= u'z') b = static_cast<char16_t>(b - 32);
-    if (a != b) return false;
-  }
-  return true;
+  return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::u16string Text(LPCWSTR s) { return s == nullptr ? std::u16string() : std::u16string(s); }
@@ -52,7 +45,7 @@ const Drive* VolumeOfDevicePath(const std::u16string& path, DWORD& error) {
   if (StartsWithNoCase(path, u"\\\\?\\Volume{") && path.back() == u'}') {
     const std::u16string wanted = path + u"\\";
     for (const auto& [letter, drive] : rt.GetMachine().drives)
-      if (StartsWithNoCase(VolumeName(drive), wanted) && VolumeName(drive).size() == wanted.size())
+      if (EqualNoCase(VolumeName(drive), wanted))
         return &drive;
   }
   return nullptr;
